@@ -1,0 +1,6 @@
+#pragma once
+
+class Tfm;
+
+// One whole test on the current drive, started by the main window.
+void RunTest(Tfm& form);
