@@ -1,5 +1,7 @@
 #include "clock.h"
 
+#include <sys/prctl.h>
+
 #include <limits>
 #include <thread>
 
@@ -17,7 +19,10 @@ std::int64_t Scale(std::int64_t value, std::int64_t numerator, std::int64_t deno
 }  // namespace
 
 SimClock::SimClock(bool real, std::int64_t frequency)
-    : real_(real), frequency_(frequency), origin_(std::chrono::steady_clock::now()) {}
+    : real_(real), frequency_(frequency), origin_(std::chrono::steady_clock::now()) {
+  // The default timer slack (50 us) would stretch every simulated transfer.
+  if (real_) prctl(PR_SET_TIMERSLACK, 1UL);
+}
 
 std::int64_t SimClock::Now() const {
   if (!real_) return virtual_.load();
