@@ -21,6 +21,7 @@ class TextFile {
   TextFile() = default;
   TextFile(const TextFile&) = delete;
   TextFile& operator=(const TextFile&) = delete;
+  TextFile(TextFile&& other) noexcept : file_(other.file_), name_(std::move(other.name_)) { other.file_ = nullptr; }
   ~TextFile() { Close(); }
 
   // Creates or empties the file; false when that fails.

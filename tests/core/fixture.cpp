@@ -4,6 +4,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "ui/spindlex.h"
 
 #include "drive/rerode.h"
 #include "frontend.h"
@@ -86,3 +91,39 @@ CallRecorder::CallRecorder() {
 CallRecorder::~CallRecorder() { win32::SetCallTrace(nullptr); }
 
 const std::vector<std::string>& CallRecorder::calls() const { return Recorded(); }
+
+ProgramRun RunProgram(const std::string& json, const std::string& script) {
+  char folder[] = "/tmp/spindlex-run-XXXXXX";
+  EXPECT_NE(mkdtemp(folder), nullptr);
+  auto previous = std::filesystem::current_path();
+  std::filesystem::current_path(folder);
+  UseMachine(json);
+  UseScript(script);
+  SpindlexMain();
+  ProgramRun run;
+  run.transcript = TakeTranscript();
+  std::ifstream log("spindlex.log", std::ios::binary);
+  if (log) {
+    std::stringstream text;
+    text << log.rdbuf();
+    run.log = text.str();
+  } else {
+    run.log = "<no log>";
+  }
+  std::filesystem::current_path(previous);
+  std::filesystem::remove_all(folder);
+  return run;
+}
+
+std::vector<std::string> LogLines(const std::string& log) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < log.size()) {
+    std::size_t end = log.find("\r\n", start);
+    EXPECT_NE(end, std::string::npos) << "a line without CR LF";
+    if (end == std::string::npos) break;
+    lines.push_back(log.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
+}

@@ -17,6 +17,16 @@ std::string TakeTranscript();
 // Creates the two windows as start-up does (after discovery).
 void CreateWindows();
 
+// The whole program on `json` with this script, in a fresh working folder:
+// the transcript and the log file ("<no log>" when there is none).
+struct ProgramRun {
+  std::string transcript;
+  std::string log;
+};
+ProgramRun RunProgram(const std::string& json, const std::string& script);
+// The lines of a log (CR LF endings checked and removed).
+std::vector<std::string> LogLines(const std::string& log);
+
 // Records the kernel and form-library calls in order while alive.
 class CallRecorder {
  public:
