@@ -133,12 +133,18 @@ void ApplyFont(QWidget* widget, const TControl& control) {
   widget->setPalette(pal);
 }
 
-// Labels size themselves to their text, as the form library's do: the model's
-// width is the least they take.
+// Labels size themselves to their text, as the form library's do, and check
+// boxes widen to theirs (the system font is wider than the one the forms were
+// laid out in): the model's size is the least they take.
 void ApplyBounds(QWidget* widget, const TControl& control) {
-  int width = control.Width();
-  if (auto* label = dynamic_cast<QLabel*>(widget)) width = std::max(width, label->sizeHint().width());
-  widget->setGeometry(control.Left(), control.Top(), width, control.Height());
+  int width = control.Width(), height = control.Height();
+  if (dynamic_cast<QLabel*>(widget)) {
+    width = std::max(width, widget->sizeHint().width());
+    height = std::max(height, widget->sizeHint().height());
+  } else if (dynamic_cast<QCheckBox*>(widget)) {
+    width = std::max(width, widget->sizeHint().width());
+  }
+  widget->setGeometry(control.Left(), control.Top(), width, height);
 }
 
 void FillItems(QComboBox* box, const TComboBox& model) {
@@ -203,6 +209,7 @@ void UpdateControlWidget(QWidget* w, TControl& control, TChange what) {
         ApplyBounds(w, control);
       } else if (auto* button = dynamic_cast<QAbstractButton*>(w)) {
         button->setText(text);
+        ApplyBounds(w, control);
       }
       break;
     }

@@ -11,8 +11,8 @@
 // and the front end that shows the forms as windows.
 std::unique_ptr<FrontEnd> MakeQtFrontEnd(int& argc, char** argv);
 
-// Test hook: every message dialog or box asks this for its answer (mrYes,
-// mrNo, mrOk) right after it is shown; a button the dialog does not have, or
-// an empty function, leaves the dialog to the user. The environment variable
+// Test hook: every message dialog or box, once shown, asks this for its answer (mrYes,
+// mrNo, mrOk) and that button is pressed; an answer it has no button for closes it. An
+// empty function leaves the dialog to the user. The environment variable
 // SPINDLEX_QT_AUTOANSWER=Yes|No|OK does the same for whole-program runs.
 void SetDialogAutoAnswer(std::function<int(const std::string& text)> answer);
