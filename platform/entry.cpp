@@ -49,7 +49,13 @@ int main(int argc, char** argv) {
     Refuse(std::string("SPINDLEX_UI: unknown front end \"") + ui + "\" (headless or qt)");
   } else {
 #ifdef SPINDLEX_QT
-    frontEnd = MakeQtFrontEnd(argc, argv);
+    std::string error;
+    std::unique_ptr<ScriptPlayer> script;
+    if (const char* path = std::getenv("SPINDLEX_SCRIPT"); path && *path) {
+      script = ScriptPlayer::FromFile(path, &error);
+      if (!script) Refuse(error);
+    }
+    frontEnd = MakeQtFrontEnd(argc, argv, std::move(script));
 #else
     (void)argc;
     (void)argv;

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 
@@ -57,7 +58,10 @@ QtFrontEnd* active = nullptr;  // for the halt hook
 
 class QtFrontEnd : public FrontEnd {
  public:
-  QtFrontEnd(int& argc, char** argv) {
+  QtFrontEnd(int& argc, char** argv, std::unique_ptr<ScriptPlayer> script) : script_(std::move(script)) {
+    if (script_) {
+      script_->SetNotes([](const std::string& note) { std::fprintf(stderr, "spindlex: %s\n", note.c_str()); });
+    }
     if (!QApplication::instance()) app_ = std::make_unique<QApplication>(argc, argv);
     // Hiding every window (the main one during a run) must not end the loop.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -120,12 +124,19 @@ class QtFrontEnd : public FrontEnd {
   void ProcessMessages() override {
     QApplication::processEvents();
     SaveScreenshots(false);
+    if (script_) script_->Step();
   }
 
   void Run() override {
     // The loop runs until the model's application ends, which closing the
     // main form does (or a handler that terminates it).
     while (!Application->Terminated()) {
+      if (script_) {
+        QApplication::processEvents();
+        SaveScreenshots(false);
+        if (!script_->Step() && !Application->Terminated()) script_->Idle();
+        continue;
+      }
       QApplication::processEvents(QEventLoop::WaitForMoreEvents);
       SaveScreenshots(false);
     }
@@ -222,11 +233,13 @@ class QtFrontEnd : public FrontEnd {
   }
 
   int Exec(QMessageBox& box, const std::string& text, const std::map<int, QAbstractButton*>& byResult, int escape) {
-    if (AutoAnswer() || AnswerFromEnvironment() != mrNone) {
+    const int scripted = script_ ? script_->TakeAnswer() : mrNone;
+    if (script_ || AutoAnswer() || AnswerFromEnvironment() != mrNone) {
       // Answered once the dialog's own loop runs, as a user would; an answer
       // the dialog has no button for closes it instead.
-      QTimer::singleShot(0, &box, [&box, &byResult, &text, escape] {
-        int wanted = AutoAnswer() ? AutoAnswer()(text) : AnswerFromEnvironment();
+      QTimer::singleShot(0, &box, [this, &box, &byResult, &text, escape, scripted] {
+        int wanted = script_ ? (scripted != mrNone ? scripted : escape)
+                     : AutoAnswer() ? AutoAnswer()(text) : AnswerFromEnvironment();
         auto it = byResult.find(wanted);
         (it != byResult.end() ? it->second : byResult.at(escape))->click();
       });
@@ -239,6 +252,7 @@ class QtFrontEnd : public FrontEnd {
   }
 
   std::unique_ptr<QApplication> app_;  // first: destroyed last
+  std::unique_ptr<ScriptPlayer> script_;
   std::map<const TForm*, FormWindow*> windows_;
   std::map<const TControl*, QWidget*> widgets_;
   std::map<const TForm*, QWidget*> defaults_;
@@ -249,6 +263,8 @@ class QtFrontEnd : public FrontEnd {
 
 }  // namespace
 
-std::unique_ptr<FrontEnd> MakeQtFrontEnd(int& argc, char** argv) { return std::make_unique<QtFrontEnd>(argc, argv); }
+std::unique_ptr<FrontEnd> MakeQtFrontEnd(int& argc, char** argv, std::unique_ptr<ScriptPlayer> script) {
+  return std::make_unique<QtFrontEnd>(argc, argv, std::move(script));
+}
 
 void SetDialogAutoAnswer(std::function<int(const std::string& text)> answer) { AutoAnswer() = std::move(answer); }

@@ -34,11 +34,12 @@ DWORD IdleThread(void* runNumber) {
   return 0;
 }
 
-void StartIdleThread() {
+std::uint32_t StartIdleThread() {
   const std::uint32_t run = StartedRun.fetch_add(1) + 1;
   HANDLE thread = CreateThread(nullptr, 0, &IdleThread, reinterpret_cast<void*>(static_cast<std::uintptr_t>(run)),
                                0, nullptr);
   if (thread) CloseHandle(thread);
+  return run;
 }
 
 void StopIdleThread() {

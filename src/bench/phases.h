@@ -20,8 +20,8 @@ void SweepZones(RunState& run, bool IsRead, TChartSeries* Series);
 void ProbeDriveSize(RunState& run);
 
 DWORD IdleThread(void* runNumber);
-// Starts this run's counting thread.
-void StartIdleThread();
+// Starts this run's counting thread; returns the run's number.
+std::uint32_t StartIdleThread();
 // Tells this run's counting thread to stop.
 void StopIdleThread();
 void MeasureCpuLoad(RunState& run);

@@ -91,7 +91,7 @@ Tfg::Tfg() : TForm("fg") {
   Label1->SetFont(font);
   Label2 = Add<TLabel>("Label2");
   Label2->SetBounds(3, 334, 200, 13);
-  Label2->SetCaption("Drive positions from the first sector on");
+  Label2->SetCaption("Spindlex disk benchmark");
   Label2->SetFont(font);
 
   Button1 = Add<TButton>("Button1");
