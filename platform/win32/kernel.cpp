@@ -69,7 +69,9 @@ struct RegistryKey {
 };
 
 struct Kernel {
-  std::unique_ptr<Machine> machine;
+  // Shared with the threads the program starts, which keep the machine they
+  // were started on for as long as they run.
+  std::shared_ptr<Machine> machine;
   std::vector<std::unique_ptr<Object>> objects;  // handle h is objects[h - 1]
   std::vector<Event*> ringZero;                  // ring-zero handle kRingZeroBase + i
   std::vector<void*> addressTags;                // tag kTagBase + 16 * i
@@ -88,6 +90,12 @@ constexpr HANDLE kCurrentThread = -2;
 Kernel& K() {
   static Kernel kernel;
   return kernel;
+}
+
+// The machine of a thread the program started; empty on the main thread.
+std::shared_ptr<Machine>& ThreadMachine() {
+  thread_local std::shared_ptr<Machine> machine;
+  return machine;
 }
 
 Object* Lookup(HANDLE h) {
@@ -345,7 +353,11 @@ HANDLE CreateThread(void*, std::size_t, LPTHREAD_START_ROUTINE startAddress, voi
   win32::Machine* m = win32::ActiveMachine();
   if (!startAddress) return 0;
   if (m) m->ThreadStarted();
-  std::thread([startAddress, parameter] { startAddress(parameter); }).detach();
+  std::thread([startAddress, parameter, machine = K().machine] {
+    win32::ThreadMachine() = machine;
+    startAddress(parameter);
+    win32::ThreadMachine().reset();
+  }).detach();
   auto object = std::make_unique<win32::Object>();
   object->kind = win32::Object::kThread;
   HANDLE h = win32::Add(std::move(object));
@@ -356,7 +368,7 @@ HANDLE CreateThread(void*, std::size_t, LPTHREAD_START_ROUTINE startAddress, voi
 HANDLE GetCurrentThread() { return win32::kCurrentThread; }
 
 BOOL SetThreadPriority(HANDLE thread, int priority) {
-  win32::Machine* m = win32::ActiveMachine();
+  win32::Machine* m = win32::ThreadMachine() ? win32::ThreadMachine().get() : win32::ActiveMachine();
   if (thread != win32::kCurrentThread || !m) return FALSE;
   if (priority == THREAD_PRIORITY_IDLE) m->LowerThreadToIdle();
   return TRUE;
