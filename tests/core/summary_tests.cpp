@@ -41,9 +41,10 @@ TEST(CpuLoad, AWholeRunCountsAndStopsTheThread) {
                               "click Button2\nwait Button1 \"&Ok\"\n");
   EXPECT_EQ(LogLines(run.log).size(), 7u + 64);
   EXPECT_TRUE(IdleStop.load());
+  // A thread that read the flag just before it was set adds one more turn.
   std::int64_t before = IdleCounter.load();
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  EXPECT_EQ(IdleCounter.load(), before);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_LE(IdleCounter.load() - before, 1);
 }
 
 namespace {
