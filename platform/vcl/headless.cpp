@@ -1,11 +1,7 @@
 #include "headless.h"
 
-#include <cstdlib>
-#include <deque>
+#include <cstdio>
 #include <map>
-#include <fstream>
-#include <sstream>
-#include <vector>
 
 #include "script.h"
 #include "tee.h"

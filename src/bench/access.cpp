@@ -2,15 +2,11 @@
 #include "../drive/rerode.h"
 #include "phases.h"
 
-namespace {
-
-std::int64_t Counter() {
+std::int64_t ReadCounter() {
   LARGE_INTEGER c;
   QueryPerformanceCounter(&c);
   return c.QuadPart;
 }
-
-}  // namespace
 
 void AccessPositions(std::int32_t lastSector, std::int32_t positions[256]) {
   std::uint32_t state = AccessSeed;
@@ -29,12 +25,12 @@ void MeasureAccessTime(RunState& run) {
   QueryPerformanceFrequency(&frequency);
   run.CounterFrequency = frequency.QuadPart;
   AccessPositions(run.LastSector, positions);
-  run.CounterStart = Counter();
+  run.CounterStart = ReadCounter();
   for (std::int32_t position : positions) {
     run.TransferOk = ReadSectors(position, 1, 0);
     if (!run.TransferOk) return;
   }
-  run.CounterEnd = Counter();
+  run.CounterEnd = ReadCounter();
   run.AccessTimeMs = static_cast<double>(static_cast<long double>(run.CounterEnd - run.CounterStart) /
                                          run.CounterFrequency * 1000 / 256);
 }
@@ -46,10 +42,10 @@ void MeasureBurst(RunState& run) {
     run.TransferOk = ReadSectors(100, 4, 0);
     if (!run.TransferOk) return;
     Sleep(125);
-    run.CounterStart = Counter();
+    run.CounterStart = ReadCounter();
     run.TransferOk = ReadSectors(104, sectors, 0);
     if (!run.TransferOk) return;
-    run.CounterEnd = Counter();
+    run.CounterEnd = ReadCounter();
     if (run.CounterEnd - run.CounterStart < fastestTicks) fastestTicks = run.CounterEnd - run.CounterStart;
   }
   // A read faster than one tick counts as one tick, not as infinitely fast.

@@ -11,12 +11,6 @@ namespace {
 std::atomic<std::uint32_t> StartedRun{0};
 std::atomic<std::uint32_t> StoppedRun{0};
 
-std::int64_t Counter() {
-  LARGE_INTEGER c;
-  QueryPerformanceCounter(&c);
-  return c.QuadPart;
-}
-
 }  // namespace
 
 DWORD IdleThread(void* runNumber) {
@@ -62,10 +56,10 @@ void MeasureCpuLoad(RunState& run) {
   for (int n = 5; n >= 1; --n) {
     fg->Label5->SetCaption("Calculating CPU speed " + IntText(n));
     Application->ProcessMessages();
-    run.CounterStart = Counter();
+    run.CounterStart = ReadCounter();
     run.IdleSnapshot = IdleCounter.load(std::memory_order_relaxed);
     Sleep(1000);
-    run.CounterEnd = Counter();
+    run.CounterEnd = ReadCounter();
     run.IdleSnapshot = IdleCounter.load(std::memory_order_relaxed) - run.IdleSnapshot;
     if (run.CounterEnd <= run.CounterStart) continue;
     const double rate = static_cast<double>(static_cast<long double>(run.IdleSnapshot) /

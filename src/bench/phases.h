@@ -8,6 +8,9 @@ class TChartSeries;
 
 constexpr std::uint32_t AccessSeed = 16922403;  // 0x01023723
 
+// The high-resolution counter, in ticks.
+std::int64_t ReadCounter();
+
 void PlanZones(RunState& run);
 // The driver's largest transfer as a run uses it: -1 (no limit) and values
 // above 65,536 give 65,536; values below 32,768 give 32,768.

@@ -10,12 +10,6 @@
 
 namespace {
 
-std::int64_t Counter() {
-  LARGE_INTEGER c;
-  QueryPerformanceCounter(&c);
-  return c.QuadPart;
-}
-
 std::int32_t ClampToInt32(std::int64_t value) {
   if (value > std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
   if (value < std::numeric_limits<std::int32_t>::min()) return std::numeric_limits<std::int32_t>::min();
@@ -53,7 +47,7 @@ void SweepZones(RunState& run, bool IsRead, TChartSeries* Series) {
     }
 
     run.IdleSnapshot = IdleCounter.load(std::memory_order_relaxed);
-    run.CounterStart = Counter();
+    run.CounterStart = ReadCounter();
     for (std::int32_t t = 0; t < run.TransfersPerZone; ++t) {
       run.TransferOk = IsRead ? ReadSectors(run.CurrentSector, run.BlockSectors, 0)
                               : WriteSectors(run.CurrentSector, run.BlockSectors);
@@ -66,7 +60,7 @@ void SweepZones(RunState& run, bool IsRead, TChartSeries* Series) {
       run.TransferOk = ReadSectors(run.CurrentSector, run.BlockSectors, 0);
       if (!run.TransferOk) return;
     }
-    run.CounterEnd = Counter();
+    run.CounterEnd = ReadCounter();
 
     if (q <= kMaxTimedZones) {
       if (IsRead) {
