@@ -47,6 +47,15 @@ bool DriverTransfer(DWORD code, std::int32_t start, std::int32_t count, std::uin
   return r.Status <= 2;
 }
 
+// The driver's answer about the selected row (not its unit); false when the
+// call fails.
+bool AskAboutCurrentRow(DWORD code, DWORD* reply) {
+  DWORD row = static_cast<DWORD>(Drives.CurrentDrive);
+  DWORD returned = 0;
+  return DeviceIoControl(Drives.DriverHandle, code, &row, sizeof row, reply, sizeof *reply, &returned, nullptr) !=
+         FALSE;
+}
+
 }  // namespace
 
 void AttachBuffer(void* buffer, std::int32_t length) {
@@ -66,27 +75,15 @@ void AttachBuffer(void* buffer, std::int32_t length) {
 
 std::uint32_t QueryDeviceFlags() {
   if (!Drives.DriverMode) return 0;
-  DWORD row = static_cast<DWORD>(Drives.CurrentDrive);
   DWORD flags = 0;
-  DWORD returned = 0;
-  if (!DeviceIoControl(Drives.DriverHandle, DrvDeviceFlags, &row, sizeof row, &flags, sizeof flags, &returned,
-                       nullptr)) {
-    return 0;
-  }
-  return flags;
+  return AskAboutCurrentRow(DrvDeviceFlags, &flags) ? flags : 0;
 }
 
 std::int32_t QueryMaxTransfer() {
   if (!Drives.DriverMode) return 0x10000;
-  DWORD row = static_cast<DWORD>(Drives.CurrentDrive);
   DWORD bytes = 0;
-  DWORD returned = 0;
   // A driver that cannot say reports no limit; the run then reads 65,536.
-  if (!DeviceIoControl(Drives.DriverHandle, DrvMaxTransfer, &row, sizeof row, &bytes, sizeof bytes, &returned,
-                       nullptr)) {
-    return -1;
-  }
-  return static_cast<std::int32_t>(bytes);
+  return AskAboutCurrentRow(DrvMaxTransfer, &bytes) ? static_cast<std::int32_t>(bytes) : -1;
 }
 
 bool ReadSectors(std::int32_t start, std::int32_t count, std::uint8_t flags) {
