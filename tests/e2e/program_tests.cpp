@@ -41,14 +41,20 @@ class Program : public ::testing::Test {
 
   // Runs the program in the test's folder; the machine and script are
   // written there first unless empty.
-  Outcome Run(const std::string& machine, const std::string& script, bool keepLog = false) {
+  Outcome Run(const std::string& machine, const std::string& script, bool keepLog = false,
+              const char* devices = nullptr) {
     if (!machine.empty()) Write(folder_ / "machine.json", machine);
     Write(folder_ / "script", script);
     if (!keepLog) fs::remove(folder_ / "spindlex.log");
     pid_t child = fork();
     if (child == 0) {
       if (chdir(folder_.c_str()) != 0) _exit(127);
-      setenv("SPINDLEX_MACHINE", "machine.json", 1);
+      if (devices) {
+        unsetenv("SPINDLEX_MACHINE");
+        setenv("SPINDLEX_DEVICES", devices, 1);
+      } else {
+        setenv("SPINDLEX_MACHINE", "machine.json", 1);
+      }
       setenv("SPINDLEX_UI", "headless", 1);
       setenv("SPINDLEX_SCRIPT", "script", 1);
       if (!freopen("transcript", "w", stdout) || !freopen("errors", "w", stderr)) _exit(127);
@@ -197,6 +203,13 @@ TEST_F(Program, BadSettingsStopBeforeAnythingOpens) {
   Outcome missing = Run("", "");
   EXPECT_EQ(missing.status, 2);
   EXPECT_TRUE(Has(missing.errors, "machine.json")) << missing.errors;
+  // This computer's devices: an entry that is not there, and a folder.
+  for (std::string devices : {std::string("/no/such/disk.img"), folder_.string()}) {
+    Outcome o = Run("", "", false, devices.c_str());
+    EXPECT_EQ(o.status, 2) << devices;
+    EXPECT_TRUE(Has(o.errors, "SPINDLEX_DEVICES") && Has(o.errors, devices)) << o.errors;
+    EXPECT_EQ(o.transcript, "");
+  }
 }
 
 TEST_F(Program, NoDriveEndsWithTheStartUpBox) {
