@@ -71,10 +71,10 @@ TEST(HostDeviceList, ListsNonEmptyWholeDisksSorted) {
       std::ofstream(sys.path() / name / "loop" / "backing_file") << backing << "\n";
     }
   };
-  add("sdb", "2000");
-  add("sda", "1000");
-  add("nvme0n10", "10");
-  add("nvme0n2", "10");
+  add("ubdb", "2000");
+  add("ubda", "1000");
+  add("pmem10", "10");
+  add("pmem2", "10");
   add("loop0", "0");
   add("loop1", "4096", "/srv/a.img");
   add("loop2", "4096");  // detached, with a stale size
@@ -82,7 +82,7 @@ TEST(HostDeviceList, ListsNonEmptyWholeDisksSorted) {
   add("sr0", "1000");
   add("fd0", "2880");
   EXPECT_EQ(host::ListWholeDisks(sys.path().string()),
-            (std::vector<std::string>{"/dev/loop1", "/dev/nvme0n2", "/dev/nvme0n10", "/dev/sda", "/dev/sdb"}));
+            (std::vector<std::string>{"/dev/loop1", "/dev/pmem2", "/dev/pmem10", "/dev/ubda", "/dev/ubdb"}));
 }
 
 // Geometry, SCSI address and device map name as the program reads them,
