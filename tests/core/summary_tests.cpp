@@ -6,6 +6,8 @@
 #include <sstream>
 #include <thread>
 
+#include <unistd.h>
+
 #include "bench/phases.h"
 #include "drive/rerode.h"
 #include "fixture.h"
@@ -70,7 +72,12 @@ Summary Summarise(const std::vector<double>& speeds, double burst) {
   run.BurstKBps = burst;
   for (std::size_t q = 0; q < speeds.size(); ++q) fg->Series1->AddXY(q * 32.0, speeds[q], "", clTeeColor);
   fg->Label5->SetCaption("CPU utilization: 3.5%");
-  auto path = std::filesystem::temp_directory_path() / "spindlex-summary.log";
+  // Each test process writes a log of its own: tests run side by side.
+  char name[] = "/tmp/spindlex-summary-XXXXXX";
+  int fd = mkstemp(name);
+  EXPECT_GE(fd, 0);
+  close(fd);
+  std::filesystem::path path = name;
   EXPECT_TRUE(run.LogFile.Rewrite(path.string()));
   WriteSummary(run);
   run.LogFile.Close();
@@ -101,12 +108,14 @@ TEST(Summary, EightEqualZones) {
 
 TEST(Summary, AveragesRoundHalfToEvenInTheLogAndKeepOneDecimalInTheLabel) {
   Summary s = Summarise({10, 10, 10, 10, 11, 11, 11, 11}, 0);  // 84 over 8: 10.5
+  ASSERT_EQ(s.lines.size(), 15u);
   EXPECT_EQ(s.lines.back(), "Average read speed: 10");
   EXPECT_EQ(s.readLabel, "Read speed - maximum 11.0kps, minimum 10.0kps, average 10.5kps");
 }
 
 TEST(Summary, TheBurstIsRaisedToTheFastestZone) {
   Summary s = Summarise({9000, 12000, 11000, 10000, 9000, 9000, 9000, 9000}, 9000);
+  ASSERT_EQ(s.lines.size(), 15u);
   EXPECT_EQ(s.lines[13], "Burst speed: 12000kps");
   EXPECT_DOUBLE_EQ(s.burstBar, 11.71875);
 }
