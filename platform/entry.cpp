@@ -49,6 +49,10 @@ int main(int argc, char** argv) {
     Refuse(std::string("SPINDLEX_UI: unknown front end \"") + ui + "\" (headless or qt)");
   } else {
 #ifdef SPINDLEX_QT
+    auto set = [](const char* name) { return std::getenv(name) && *std::getenv(name); };
+    if (!set("DISPLAY") && !set("WAYLAND_DISPLAY") && !set("QT_QPA_PLATFORM")) {
+      Refuse("no display to open the windows on: set DISPLAY, or SPINDLEX_UI=headless with a SPINDLEX_SCRIPT");
+    }
     std::string error;
     std::unique_ptr<ScriptPlayer> script;
     if (const char* path = std::getenv("SPINDLEX_SCRIPT"); path && *path) {
