@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "../src/drive/rerode.h"
+#include "../tests/support/support.h"
 #include "host/host.h"
 #include "machine.h"
 #include "windows.h"
@@ -42,17 +43,6 @@ constexpr std::int64_t kImageBytes = 64 << 20;
 constexpr std::int32_t kBlockSectors = 64;
 constexpr std::int32_t kSectorSize = 512;
 constexpr std::int32_t kZones = 16383;
-
-std::string FirstLine(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
-  if (!pipe) return out;
-  char line[512];
-  if (std::fgets(line, sizeof line, pipe)) out = line;
-  if (pclose(pipe) != 0) return "";
-  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
-  return out;
-}
 
 // A 64 MiB image of non-zero bytes on /dev/shm, attached to a loop device
 // with direct I/O, and the program's drive table pointing at it through the
@@ -98,7 +88,7 @@ class RamLoop {
         return;
       }
     }
-    loop_ = FirstLine("losetup --find --show --direct-io=on " + image);
+    loop_ = testsupport::Capture("losetup --find --show --direct-io=on " + image);
     if (loop_.empty()) {
       error_ = "losetup could not attach the image";
       return;

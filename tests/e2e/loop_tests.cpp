@@ -30,34 +30,16 @@
 #include <string>
 #include <vector>
 
+#include "../support/support.h"
+
 namespace fs = std::filesystem;
+using testsupport::Capture;
+using testsupport::LoopDevice;
+using testsupport::ReadText;
+using testsupport::Shell;
+using testsupport::WriteText;
 
 namespace {
-
-// A command's exit status is all that counts; its output stays out of the test log.
-bool Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
-
-// The first line a command prints, "" when it fails.
-std::string Capture(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
-  if (!pipe) return out;
-  char line[512];
-  if (std::fgets(line, sizeof line, pipe)) out = line;
-  if (pclose(pipe) != 0) return "";
-  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
-  return out;
-}
-
-std::string Read(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return "<no log>";
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void Write(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 bool Has(const std::string& text, const std::string& what) { return text.find(what) != std::string::npos; }
 
@@ -79,36 +61,6 @@ std::int64_t AllocatedBytes(const fs::path& path) {
   struct stat st {};
   return stat(path.c_str(), &st) == 0 ? static_cast<std::int64_t>(st.st_blocks) * 512 : -1;
 }
-
-// A loop device on a file of the test's own, attached for direct I/O and
-// detached when it goes out of scope (also when the test fails).
-class LoopDevice {
- public:
-  explicit LoopDevice(const fs::path& file, bool partitions = false)
-      : path_(Capture("losetup --find --show --direct-io=on " + std::string(partitions ? "--partscan " : "") +
-                      file.string())) {}
-  ~LoopDevice() { Detach(); }
-  LoopDevice(const LoopDevice&) = delete;
-  LoopDevice& operator=(const LoopDevice&) = delete;
-
-  void Detach() {
-    // A device still open elsewhere (a probe by udev) is detached by the
-    // kernel when it is closed.
-    if (!path_.empty()) Shell("losetup -d " + path_);
-    path_.clear();
-  }
-  const std::string& path() const { return path_; }
-  bool ok() const { return !path_.empty(); }
-  // Whether the kernel kept direct I/O on (a backing file system without it turns it off).
-  bool DirectIo() const {
-    std::ifstream dio("/sys/block/" + fs::path(path_).filename().string() + "/loop/dio");
-    int on = 0;
-    return (dio >> on) && on == 1;
-  }
-
- private:
-  std::string path_;
-};
 
 #define REQUIRE_LOOP(loop)                                                                         \
   if (!(loop).ok()) {                                                                              \
@@ -156,7 +108,7 @@ class LoopDeviceTest : public ::testing::Test {
   // transcript goes to a pseudo-terminal, so the program writes it line by
   // line; `watch` sees each line as it comes.
   Outcome Run(const std::string& devices, const std::string& script, const LineWatch& watch = {}) {
-    Write(folder_ / "script", script);
+    WriteText(folder_ / "script", script);
     fs::remove(folder_ / "spindlex.log");
     Outcome outcome;
     termios raw{};
@@ -208,8 +160,8 @@ class LoopDeviceTest : public ::testing::Test {
     int status = 0;
     waitpid(child, &status, 0);
     outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    outcome.errors = Read(folder_ / "errors");
-    outcome.log = Read(folder_ / "spindlex.log");
+    outcome.errors = ReadText(folder_ / "errors");
+    outcome.log = ReadText(folder_ / "spindlex.log");
     return outcome;
   }
 

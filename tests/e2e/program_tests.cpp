@@ -9,7 +9,11 @@
 #include <fstream>
 #include <sstream>
 
+#include "../support/support.h"
+
 namespace fs = std::filesystem;
+using testsupport::ReadText;
+using testsupport::WriteText;
 
 namespace {
 
@@ -19,16 +23,6 @@ struct Outcome {
   std::string errors;
   std::string log;  // "<no log>" when there is none
 };
-
-std::string Read(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return "<no log>";
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void Write(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 class Program : public ::testing::Test {
  protected:
@@ -43,8 +37,8 @@ class Program : public ::testing::Test {
   // written there first unless empty.
   Outcome Run(const std::string& machine, const std::string& script, bool keepLog = false,
               const char* devices = nullptr) {
-    if (!machine.empty()) Write(folder_ / "machine.json", machine);
-    Write(folder_ / "script", script);
+    if (!machine.empty()) WriteText(folder_ / "machine.json", machine);
+    WriteText(folder_ / "script", script);
     if (!keepLog) fs::remove(folder_ / "spindlex.log");
     pid_t child = fork();
     if (child == 0) {
@@ -65,10 +59,10 @@ class Program : public ::testing::Test {
     int status = 0;
     waitpid(child, &status, 0);
     outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    outcome.transcript = Read(folder_ / "transcript");
-    outcome.errors = Read(folder_ / "errors");
+    outcome.transcript = ReadText(folder_ / "transcript");
+    outcome.errors = ReadText(folder_ / "errors");
     // A log that is a link (to /dev/full) is not read: it would never end.
-    if (!fs::is_symlink(folder_ / "spindlex.log")) outcome.log = Read(folder_ / "spindlex.log");
+    if (!fs::is_symlink(folder_ / "spindlex.log")) outcome.log = ReadText(folder_ / "spindlex.log");
     return outcome;
   }
 
@@ -146,7 +140,7 @@ TEST_F(Program, ALogLineThatCannotBeWrittenEndsTheRunNotTheProgram) {
 }
 
 TEST_F(Program, AnUnsupportedDeviceLeavesTheOldLogAlone) {
-  Write(folder_ / "spindlex.log", "from an earlier run\r\n");
+  WriteText(folder_ / "spindlex.log", "from an earlier run\r\n");
   Outcome o = Run(R"({ "platform": "win95", "portDriver": { "units": [
       { "type": 0, "capacity": 100000, "devNode": 1, "flags": 4 } ] },
       "registry": { "HKEY_DYN_DATA\\Config Manager\\Enum\\00000001": { "HardWareKey": "K" },

@@ -15,27 +15,16 @@
 #include <string>
 #include <vector>
 
+#include "../support/support.h"
 #include "host.h"
 #include "windows.h"
 
 namespace hosttest {
 
 namespace fs = std::filesystem;
-
-// Runs a shell command; its output is kept out of the test log.
-inline bool Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
-
-// The first line a command prints, "" when it fails.
-inline std::string Capture(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
-  if (!pipe) return out;
-  char line[512];
-  if (std::fgets(line, sizeof line, pipe)) out = line;
-  if (pclose(pipe) != 0) return "";
-  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
-  return out;
-}
+using testsupport::Capture;
+using testsupport::LoopDevice;
+using testsupport::Shell;
 
 class TempDir {
  public:
@@ -90,23 +79,6 @@ inline bool WriteMbr(const std::string& path, BYTE type, DWORD sectors) {
   mbr[511] = 0xAA;
   return WriteAt(path, 0, mbr, sizeof mbr);
 }
-
-// A loop device attached to a file of the test's own.
-class LoopDevice {
- public:
-  explicit LoopDevice(const std::string& file, bool partitions = false) {
-    path_ = Capture("losetup --find --show --direct-io=on " + std::string(partitions ? "--partscan " : "") + file);
-  }
-  ~LoopDevice() {
-    if (!path_.empty()) Shell("losetup -d " + path_);
-  }
-  LoopDevice(const LoopDevice&) = delete;
-  LoopDevice& operator=(const LoopDevice&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 // Skips the test when loop devices cannot be attached here.
 #define REQUIRE_LOOP(loop)                                                              \
