@@ -36,7 +36,7 @@ class Program : public ::testing::Test {
   // Runs the program in the test's folder; the machine and script are
   // written there first unless empty.
   Outcome Run(const std::string& machine, const std::string& script, bool keepLog = false,
-              const char* devices = nullptr) {
+              const char* devices = nullptr, bool desktop = false) {
     if (!machine.empty()) WriteText(folder_ / "machine.json", machine);
     WriteText(folder_ / "script", script);
     if (!keepLog) fs::remove(folder_ / "spindlex.log");
@@ -49,7 +49,13 @@ class Program : public ::testing::Test {
       } else {
         setenv("SPINDLEX_MACHINE", "machine.json", 1);
       }
-      setenv("SPINDLEX_UI", "headless", 1);
+      if (desktop) {
+        unsetenv("SPINDLEX_UI");
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        setenv("SPINDLEX_SCREENSHOTS", ".", 1);
+      } else {
+        setenv("SPINDLEX_UI", "headless", 1);
+      }
       setenv("SPINDLEX_SCRIPT", "script", 1);
       if (!freopen("transcript", "w", stdout) || !freopen("errors", "w", stderr)) _exit(127);
       execl(SPINDLEX_BINARY, "spindlex", static_cast<char*>(nullptr));
@@ -205,6 +211,22 @@ TEST_F(Program, BadSettingsStopBeforeAnythingOpens) {
     EXPECT_EQ(o.transcript, "");
   }
 }
+
+#ifdef SPINDLEX_QT
+TEST_F(Program, TheDesktopPlaysAScriptAndSavesItsWindows) {
+  Outcome o = Run(Disk(""), "answer Yes\ncheck cbwrite\nclick Button2\nwait Button1 \"&Ok\"\n", false, nullptr, true);
+  EXPECT_EQ(o.status, 0) << o.errors;
+  EXPECT_EQ(o.transcript, "");  // only the headless front end writes one
+  std::vector<std::string> lines;
+  std::stringstream log(o.log);
+  for (std::string line; std::getline(log, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 7u + 30 + 3 + 30) << o.log;
+  EXPECT_EQ(lines[4], "30 zones to be tested (32768kb zones).\r");
+  for (const char* window : {"fm.png", "fg.png"}) {
+    EXPECT_GT(fs::exists(folder_ / window) ? fs::file_size(folder_ / window) : 0, 1000u) << window;
+  }
+}
+#endif
 
 TEST_F(Program, NoDriveEndsWithTheStartUpBox) {
   Outcome o = Run(R"({ "drives": [] })", "");
