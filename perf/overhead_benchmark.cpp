@@ -137,13 +137,17 @@ std::int32_t NextStart(std::int32_t& start, std::int32_t sectors) {
   return now;
 }
 
-void Stack(benchmark::State& state, std::int32_t sectors) {
+// The RAM-backed loop device, or nullptr with the benchmark skipped and why.
+RamLoop* LoopOrSkip(benchmark::State& state) {
   RamLoop& loop = RamLoop::Get();
-  if (!loop.error().empty()) {
-    std::printf("skipped: %s\n", loop.error().c_str());
-    state.SkipWithError(loop.error().c_str());
-    return;
-  }
+  if (loop.error().empty()) return &loop;
+  std::printf("skipped: %s\n", loop.error().c_str());
+  state.SkipWithError(loop.error().c_str());
+  return nullptr;
+}
+
+void Stack(benchmark::State& state, std::int32_t sectors) {
+  if (!LoopOrSkip(state)) return;
   std::int32_t start = 0;
   for (auto _ : state) {
     // A zero-length transfer still needs a valid start; every transfer of
@@ -158,12 +162,9 @@ void Stack(benchmark::State& state, std::int32_t sectors) {
 }
 
 void Bare(benchmark::State& state, std::int32_t sectors) {
-  RamLoop& loop = RamLoop::Get();
-  if (!loop.error().empty()) {
-    std::printf("skipped: %s\n", loop.error().c_str());
-    state.SkipWithError(loop.error().c_str());
-    return;
-  }
+  RamLoop* loopOrNull = LoopOrSkip(state);
+  if (!loopOrNull) return;
+  RamLoop& loop = *loopOrNull;
   std::int32_t start = 0;
   const std::size_t bytes = static_cast<std::size_t>(sectors) * kSectorSize;
   for (auto _ : state) {
