@@ -34,21 +34,23 @@ HostDevice::HostDevice(int fd, int port, std::int64_t imageSize, DeviceFacts fac
 
 HostDevice::~HostDevice() { close(fd_); }
 
+// Clamp, Read and Write are on the timed path and marked hot, as the program's
+// transfer code and the kernel layer are, so they share its code pages.
 // An image file would grow under a write past its end; the kernel stops
 // transfers at the end of a block device by itself.
-DWORD HostDevice::Clamp(std::int64_t pos, DWORD n) const {
+[[gnu::hot]] DWORD HostDevice::Clamp(std::int64_t pos, DWORD n) const {
   if (imageSize_ < 0) return n;
   if (pos >= imageSize_) return 0;
   return static_cast<DWORD>(std::min<std::int64_t>(n, imageSize_ - pos));
 }
 
-bool HostDevice::Read(std::int64_t pos, void* buffer, DWORD n, DWORD* moved) {
+[[gnu::hot]] bool HostDevice::Read(std::int64_t pos, void* buffer, DWORD n, DWORD* moved) {
   ssize_t got = pread(fd_, buffer, Clamp(pos, n), pos);
   *moved = got > 0 ? static_cast<DWORD>(got) : 0;
   return got >= 0;
 }
 
-bool HostDevice::Write(std::int64_t pos, const void* buffer, DWORD n, DWORD* moved) {
+[[gnu::hot]] bool HostDevice::Write(std::int64_t pos, const void* buffer, DWORD n, DWORD* moved) {
   ssize_t put = pwrite(fd_, buffer, Clamp(pos, n), pos);
   *moved = put > 0 ? static_cast<DWORD>(put) : 0;
   return put >= 0;
