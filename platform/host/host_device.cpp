@@ -36,6 +36,7 @@ HostDevice::~HostDevice() { close(fd_); }
 
 // Clamp, Read and Write are on the timed path and marked hot, as the program's
 // transfer code and the kernel layer are, so they share its code pages.
+
 // An image file would grow under a write past its end; the kernel stops
 // transfers at the end of a block device by itself.
 [[gnu::hot]] DWORD HostDevice::Clamp(std::int64_t pos, DWORD n) const {
