@@ -5,7 +5,9 @@
 // same RAM-backed loop device, 64 sectors a transfer; and the same pair with
 // transfers of no bytes, where the system call returns at once and the
 // difference is the stack's own code with little noise around it. Run with
-// --benchmark_enable_random_interleaving=true so the pairs alternate.
+// --benchmark_enable_random_interleaving=true so the pairs alternate. The
+// zero-byte pair also runs with a pause before every transfer, as the burst's
+// timed read has one, separately and paired within each iteration.
 //
 // Whole runs: the program's read test of a simulated drive of 2,147,483,647
 // sectors (16,383 zones) on the virtual clock, headless and under Qt
