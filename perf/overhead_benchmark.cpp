@@ -185,7 +185,17 @@ void Bare(benchmark::State& state, std::int32_t sectors) {
 // makes before its timed read: the processor comes back from idle with cold
 // caches, which the back-to-back loops above never see. Only the transfer is
 // timed, as the program times it.
-// One transfer after a pause of 25 ms; microseconds, only the transfer timed.
+bool StackZeroBytes() { return ReadSectors(104, 0, 0); }
+
+// The descriptor and buffer are fetched before the timing, so the timed call
+// is the pread alone.
+auto BareZeroBytes() {
+  return [fd = RamLoop::Get().fd(), buffer = RamLoop::Get().buffer()] {
+    return pread(fd, buffer, 0, 104 * kSectorSize) == 0;
+  };
+}
+
+// One transfer after a pause of 25 ms, in microseconds.
 template <typename Transfer>
 double MicrosecondsAfterPause(Transfer transfer, bool* ok) {
   Sleep(25);
@@ -209,15 +219,8 @@ void AfterPause(benchmark::State& state, Transfer transfer) {
   }
 }
 
-void BM_HostStackZeroBytesAfterPause(benchmark::State& state) {
-  AfterPause(state, [] { return ReadSectors(104, 0, 0); });
-}
-void BM_HostBarePreadZeroBytesAfterPause(benchmark::State& state) {
-  // The descriptor and buffer are fetched before the loop, so the timed call is the pread alone.
-  const int fd = RamLoop::Get().fd();
-  void* buffer = RamLoop::Get().buffer();
-  AfterPause(state, [fd, buffer] { return pread(fd, buffer, 0, 104 * kSectorSize) == 0; });
-}
+void BM_HostStackZeroBytesAfterPause(benchmark::State& state) { AfterPause(state, StackZeroBytes); }
+void BM_HostBarePreadZeroBytesAfterPause(benchmark::State& state) { AfterPause(state, BareZeroBytes()); }
 
 // The pair above runs as two benchmarks seconds apart, and the wake-up cost of
 // this shared machine drifts between them by more than the difference sought.
@@ -227,21 +230,18 @@ void BM_HostBarePreadZeroBytesAfterPause(benchmark::State& state) {
 // stack's transfer).
 void BM_HostStackMinusBareZeroBytesAfterPause(benchmark::State& state) {
   if (!LoopOrSkip(state)) return;
-  const int fd = RamLoop::Get().fd();
-  void* buffer = RamLoop::Get().buffer();
-  auto stackTransfer = [] { return ReadSectors(104, 0, 0); };
-  auto bareTransfer = [fd, buffer] { return pread(fd, buffer, 0, 104 * kSectorSize) == 0; };
+  auto bareTransfer = BareZeroBytes();
   std::vector<double> stackUs, bareUs, differenceUs;
   bool stackFirst = true;
   for (auto _ : state) {
     bool stackOk = false, bareOk = false;
     double stack = 0, bare = 0;
     if (stackFirst) {
-      stack = MicrosecondsAfterPause(stackTransfer, &stackOk);
+      stack = MicrosecondsAfterPause(StackZeroBytes, &stackOk);
       bare = MicrosecondsAfterPause(bareTransfer, &bareOk);
     } else {
       bare = MicrosecondsAfterPause(bareTransfer, &bareOk);
-      stack = MicrosecondsAfterPause(stackTransfer, &stackOk);
+      stack = MicrosecondsAfterPause(StackZeroBytes, &stackOk);
     }
     stackFirst = !stackFirst;
     if (!stackOk || !bareOk) {

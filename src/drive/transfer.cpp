@@ -14,11 +14,12 @@ namespace {
 }
 
 [[gnu::hot]] bool RawTransfer(std::int32_t start, std::int32_t count, bool isRead) {
-  const std::int64_t position = static_cast<std::int64_t>(start) * CurrentRow().SectorSize;
+  const std::int32_t sectorSize = CurrentRow().SectorSize;
+  const std::int64_t position = static_cast<std::int64_t>(start) * sectorSize;
   LONG high = static_cast<LONG>(position >> 32);
   DWORD low = SetFilePointer(Drives.CurrentDevice, static_cast<LONG>(static_cast<DWORD>(position)), &high, FILE_BEGIN);
   if (low != static_cast<DWORD>(position) || high != static_cast<LONG>(position >> 32)) return false;
-  const DWORD bytes = static_cast<DWORD>(count * CurrentRow().SectorSize);
+  const DWORD bytes = static_cast<DWORD>(count * sectorSize);
   DWORD moved = 0;
   BOOL ok = isRead ? ReadFile(Drives.CurrentDevice, Drives.AttachedBuffer, bytes, &moved, nullptr)
                    : WriteFile(Drives.CurrentDevice, Drives.AttachedBuffer, bytes, &moved, nullptr);
